@@ -26,11 +26,13 @@ constexpr double FAILURE_SCHEDULE_US = 134128.0;
 int spawn(std::vector<std::string> args, std::vector<std::string> env)
 {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& e : env) {
         envp.push_back(e.data());
     }
@@ -122,8 +124,8 @@ int main(int argc, char** argv)
     if (failure != m.end()) {
         const double ratio = failure->second / FAILURE_SCHEDULE_US;
         met = met && ratio <= 1.01;
-        std::printf("failure: %.0f us against the schedule of %.0f us: %.4fx (goal: at most 1.01x)\n",
-                    failure->second, FAILURE_SCHEDULE_US, ratio);
+        std::printf("failure: %.0f us against the schedule of %.0f us: %.4fx (goal: at most 1.01x)\n", failure->second,
+                    FAILURE_SCHEDULE_US, ratio);
     }
     std::printf("%s\n", met ? "both goals met" : "a goal was missed");
     return met ? 0 : 1;

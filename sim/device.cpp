@@ -281,7 +281,7 @@ std::uint8_t on_in(std::uint16_t port)
 {
     std::uint8_t value = 0;
     if (dev.cfg.scripted) {
-        value = port == smc::SMC_CMD_PORT   ? next_script_byte(dev.cfg.script_status, dev.script_status_next)
+        value = port == smc::SMC_CMD_PORT    ? next_script_byte(dev.cfg.script_status, dev.script_status_next)
                 : port == smc::SMC_DATA_PORT ? next_script_byte(dev.cfg.script_data, dev.script_data_next)
                                              : 0;
     } else if (port == smc::SMC_CMD_PORT) {

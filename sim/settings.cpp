@@ -221,8 +221,8 @@ bool parse_faults(std::string_view text, std::vector<fault>& faults, std::string
             return false;
         }
         if (!parse_fault_kind(entry.substr(equals + 1), f)) {
-            error = "fault " + quoted(entry) +
-                    ": the kind must be refuse, refuse:N, busy, busy:N, status:0xNN or silent";
+            error =
+                "fault " + quoted(entry) + ": the kind must be refuse, refuse:N, busy, busy:N, status:0xNN or silent";
             return false;
         }
         for (const fault& other : faults) {

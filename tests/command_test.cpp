@@ -9,9 +9,6 @@
 
 namespace {
 
-using smc::SMC_CMD_PORT;
-using smc::SMC_DATA_PORT;
-
 sim::config device_with(std::vector<sim::fault> faults)
 {
     sim::config cfg = test::default_device();
@@ -98,7 +95,8 @@ TEST(Display, EscapesEverythingOutsideSpaceToTilde)
 
 TEST(Display, KeyNameOfDigitsAndPunctuationIsSentUnchanged)
 {
-    const test::outcome r = test::run_command({"smckey", "1 .?"}, device_with_key({{'1', ' ', '.', '?'}, {'x', 'y', 'z', 'w'}, 0x01, {0x00}}));
+    const test::outcome r = test::run_command(
+        {"smckey", "1 .?"}, device_with_key({{'1', ' ', '.', '?'}, {'x', 'y', 'z', 'w'}, 0x01, {0x00}}));
     EXPECT_EQ(r.status, smckey::RUN_OK);
     EXPECT_EQ(r.out, "  type=\"xyzw\" length=1 flags=1\n  data=\"\\x00\"\n");
 }

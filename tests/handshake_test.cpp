@@ -33,7 +33,7 @@ test::traffic polled_without_resend(std::uint8_t byte, std::uint16_t port, std::
     test::traffic t;
     t.out(byte, port);
     for (const unsigned long delay : schedule) {
-        t.sleep(delay).in(SMC_CMD_PORT, status);
+        t.poll(delay, status);
     }
     return t;
 }
@@ -52,13 +52,9 @@ TEST(SendByte, BusyThenAcceptedKeepsDoublingWithoutResending)
     const test::outcome r = send(0x13, SMC_CMD_PORT, device_with({{0, 0, sim::fault_kind::busy_n, 3}}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(test::recorded(), test::traffic()
-                                    .out(0x13, SMC_CMD_PORT)
-                                    .sleep(16).in(SMC_CMD_PORT, 0x02)
-                                    .sleep(32).in(SMC_CMD_PORT, 0x02)
-                                    .sleep(64).in(SMC_CMD_PORT, 0x02)
-                                    .sleep(128).in(SMC_CMD_PORT, 0x04)
-                                    .text());
+    EXPECT_EQ(
+        test::recorded(),
+        test::traffic().out(0x13, SMC_CMD_PORT).poll(16, 0x02).poll(32, 0x02).poll(64, 0x02).poll(128, 0x04).text());
 }
 
 TEST(SendByte, BusyAndAcceptedTogetherCountAsBusy)
@@ -94,9 +90,9 @@ TEST(SendByte, NeitherBitResendsTwelveTimesButNeverAfterTheLastPoll)
     test::traffic expected;
     expected.out(0x13, SMC_CMD_PORT);
     for (const unsigned long delay : schedule) {
-        expected.sleep(delay).in(SMC_CMD_PORT, 0x00);
+        expected.poll(delay, 0x00);
         if (delay != 65536) {
-            expected.sleep(256).out(0x13, SMC_CMD_PORT);
+            expected.resent(0x13, SMC_CMD_PORT);
         }
     }
     EXPECT_EQ(test::recorded(), expected.text());
@@ -111,9 +107,11 @@ TEST(SendByte, RefusedTwiceThenTakenOnTheThirdWrite)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(test::recorded(), test::traffic()
                                     .out(0x11, SMC_CMD_PORT)
-                                    .sleep(16).in(SMC_CMD_PORT, 0x00).sleep(256).out(0x11, SMC_CMD_PORT)
-                                    .sleep(32).in(SMC_CMD_PORT, 0x00).sleep(256).out(0x11, SMC_CMD_PORT)
-                                    .sleep(64).in(SMC_CMD_PORT, 0x04)
+                                    .poll(16, 0x00)
+                                    .resent(0x11, SMC_CMD_PORT)
+                                    .poll(32, 0x00)
+                                    .resent(0x11, SMC_CMD_PORT)
+                                    .poll(64, 0x04)
                                     .text());
 }
 
@@ -144,7 +142,7 @@ TEST(SendArgument, StopsAtTheFirstRefusedKeyByte)
         test::traffic t;
         t.sent(0x13, SMC_CMD_PORT).sent('K', SMC_DATA_PORT).out('E', SMC_DATA_PORT);
         for (const unsigned long delay : schedule) {
-            t.sleep(delay).in(SMC_CMD_PORT, 0x02);
+            t.poll(delay, 0x02);
         }
         return t;
     }();
@@ -155,9 +153,8 @@ TEST(SendArgument, SendsTheFourBytesAsTheyAreWithoutATerminator)
 {
     sim::reset(test::default_device());
     const char key[4] = {'\xff', ' ', '\0', '7'};
-    const test::outcome r = test::capture([&key] {
-        return smc::send_byte(0x13, SMC_CMD_PORT) == 0 ? smc::send_argument(key) : 99;
-    });
+    const test::outcome r =
+        test::capture([&key] { return smc::send_byte(0x13, SMC_CMD_PORT) == 0 ? smc::send_argument(key) : 99; });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(test::recorded(), test::traffic()
                                     .sent(0x13, SMC_CMD_PORT)
@@ -178,12 +175,7 @@ TEST(WaitRead, LooksAtTheDataReadyBitOnlyAndNeverWrites)
     const test::outcome r = test::capture([] { return smc::wait_read(); });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(test::recorded(), test::traffic()
-                                    .sleep(16).in(SMC_CMD_PORT, 0x02)
-                                    .sleep(32).in(SMC_CMD_PORT, 0x04)
-                                    .sleep(64).in(SMC_CMD_PORT, 0xfe)
-                                    .sleep(128).in(SMC_CMD_PORT, 0x07)
-                                    .text());
+    EXPECT_EQ(test::recorded(), test::traffic().poll(16, 0x02).poll(32, 0x04).poll(64, 0xfe).poll(128, 0x07).text());
 }
 
 TEST(WaitRead, FailsAfterThirteenPollsWithTheLastStatus)

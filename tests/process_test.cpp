@@ -71,8 +71,8 @@ TEST(SimProcess, FailingInformationAndDataReads)
 
 TEST(SimProcess, KeysFromTheEnvironmentReplaceTheDefaults)
 {
-    const test::outcome r = test::run_process(
-        sim_bin, {"\x7fz9!"}, {"SMCKEY_SIM_KEYS=ABCD:abcd:1:;0x7f7a3921:0x00ff2022:0a:5c22ff"});
+    const test::outcome r =
+        test::run_process(sim_bin, {"\x7fz9!"}, {"SMCKEY_SIM_KEYS=ABCD:abcd:1:;0x7f7a3921:0x00ff2022:0a:5c22ff"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "  type=\"\\x00\\xff \"\" length=3 flags=a\n  data=\"\\\"\\xff\"\n");
     EXPECT_EQ(test::run_process(sim_bin, {"DEMO"}, {"SMCKEY_SIM_KEYS=ABCD:abcd:1:"}).status, 253);
@@ -102,13 +102,19 @@ TEST(SimProcess, MalformedSettingsAreRefusedBeforeAnything)
                                            "refuse:N, busy, busy:N, status:0xNN or silent"},
         {"SMCKEY_SIM_FAULTS=0-0=busy", "SMCKEY_SIM_FAULTS: fault \"0-0=busy\": expected TRANSACTION.POSITION=KIND"},
         {"SMCKEY_SIM_FAULTS=0.262=busy", "SMCKEY_SIM_FAULTS: fault \"0.262=busy\": expected TRANSACTION.POSITION=KIND"},
-        {"SMCKEY_SIM_FAULTS=0.1=busy,0.1=refuse", "SMCKEY_SIM_FAULTS: fault \"0.1=refuse\": this byte already has a fault"},
-        {"SMCKEY_SIM_KEYS=DEMO:ab:90:0141", "SMCKEY_SIM_KEYS: key \"DEMO:ab:90:0141\": the type must be 4 characters or 0x and 8 hex digits"},
-        {"SMCKEY_SIM_KEYS=DEMO:abcd:90:014", "SMCKEY_SIM_KEYS: key \"DEMO:abcd:90:014\": the data must be an even number of hex digits, at most 255 bytes"},
-        {"SMCKEY_SIM_KEYS=DEMO:abcd:190:", "SMCKEY_SIM_KEYS: key \"DEMO:abcd:190:\": the flags must be one or two hex digits"},
-        {"SMCKEY_SIM_KEYS=DEMO:abcd:90:;DEMO:abcd:90:", "SMCKEY_SIM_KEYS: key \"DEMO:abcd:90:\": this name is given twice"},
+        {"SMCKEY_SIM_FAULTS=0.1=busy,0.1=refuse",
+         "SMCKEY_SIM_FAULTS: fault \"0.1=refuse\": this byte already has a fault"},
+        {"SMCKEY_SIM_KEYS=DEMO:ab:90:0141",
+         "SMCKEY_SIM_KEYS: key \"DEMO:ab:90:0141\": the type must be 4 characters or 0x and 8 hex digits"},
+        {"SMCKEY_SIM_KEYS=DEMO:abcd:90:014",
+         "SMCKEY_SIM_KEYS: key \"DEMO:abcd:90:014\": the data must be an even number of hex digits, at most 255 bytes"},
+        {"SMCKEY_SIM_KEYS=DEMO:abcd:190:",
+         "SMCKEY_SIM_KEYS: key \"DEMO:abcd:190:\": the flags must be one or two hex digits"},
+        {"SMCKEY_SIM_KEYS=DEMO:abcd:90:;DEMO:abcd:90:",
+         "SMCKEY_SIM_KEYS: key \"DEMO:abcd:90:\": this name is given twice"},
         {"SMCKEY_SIM_KEYS=DEMO:abcd:90", "SMCKEY_SIM_KEYS: key \"DEMO:abcd:90\": expected NAME:TYPE:FLAGS:DATA"},
-        {"SMCKEY_SIM_IOPERM=EWHAT", "SMCKEY_SIM_IOPERM: \"EWHAT\": expected EPERM, EACCES, EINVAL, EIO, ENOSYS or a positive number"},
+        {"SMCKEY_SIM_IOPERM=EWHAT",
+         "SMCKEY_SIM_IOPERM: \"EWHAT\": expected EPERM, EACCES, EINVAL, EIO, ENOSYS or a positive number"},
         {"SMCKEY_SIM_CLOCK=fast", "SMCKEY_SIM_CLOCK: \"fast\": expected real or virtual"},
         {"SMCKEY_SIM_BUSY=-1", "SMCKEY_SIM_BUSY: \"-1\": expected a number of polls from 0 to 100"},
     };

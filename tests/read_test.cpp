@@ -10,7 +10,6 @@
 
 namespace {
 
-using smc::SMC_CMD_PORT;
 using smc::SMC_DATA_PORT;
 
 constexpr std::uint8_t UNTOUCHED = 0xa5;
@@ -70,7 +69,7 @@ TEST(ReadSmc, MissingThirdByteNamesIndexTwoAndKeepsTheFirstTwo)
     test::traffic t;
     t.opening(0x13, "DEMO", 6).handed(2).handed('a');
     for (unsigned long delay = 16; delay <= 65536; delay *= 2) {
-        t.sleep(delay).in(SMC_CMD_PORT, 0x00);
+        t.poll(delay, 0x00);
     }
     EXPECT_EQ(test::recorded(), t.text());
 }

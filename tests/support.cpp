@@ -199,9 +199,19 @@ traffic& traffic::sleep(unsigned long us)
     return *this;
 }
 
+traffic& traffic::poll(unsigned long delay, std::uint8_t status)
+{
+    return sleep(delay).in(smc::SMC_CMD_PORT, status);
+}
+
+traffic& traffic::resent(std::uint8_t value, std::uint16_t port)
+{
+    return sleep(smc::SMC_RETRY_WAIT).out(value, port);
+}
+
 traffic& traffic::sent(std::uint8_t value, std::uint16_t port, std::uint8_t status)
 {
-    return out(value, port).sleep(16).in(smc::SMC_CMD_PORT, status);
+    return out(value, port).poll(smc::SMC_MIN_WAIT, status);
 }
 
 traffic& traffic::opening(std::uint8_t command, const char* key, std::uint8_t length)
@@ -215,7 +225,7 @@ traffic& traffic::opening(std::uint8_t command, const char* key, std::uint8_t le
 
 traffic& traffic::handed(std::uint8_t value)
 {
-    return sleep(16).in(smc::SMC_CMD_PORT, smc::SMC_STATUS_DATA_READY).in(smc::SMC_DATA_PORT, value);
+    return poll(smc::SMC_MIN_WAIT, smc::SMC_STATUS_DATA_READY).in(smc::SMC_DATA_PORT, value);
 }
 
 traffic& traffic::handed(std::initializer_list<std::uint8_t> values)

@@ -48,6 +48,10 @@ class traffic {
     traffic& out(std::uint8_t value, std::uint16_t port);
     traffic& in(std::uint16_t port, std::uint8_t value);
     traffic& sleep(unsigned long us);
+    // A status poll after `delay` us that shows `status`.
+    traffic& poll(unsigned long delay, std::uint8_t status);
+    // The pause before a refused byte and the byte written again.
+    traffic& resent(std::uint8_t value, std::uint16_t port);
     // out, then one poll after 16 us that shows `status` (accepted by default).
     traffic& sent(std::uint8_t value, std::uint16_t port, std::uint8_t status = smc::SMC_STATUS_ACCEPTED);
     // A whole read transaction opening: command, the key and the length.

@@ -23,9 +23,8 @@ sim::config device_with(std::vector<sim::fault> faults)
 test::outcome write(const char* key, std::vector<std::uint8_t> data, std::vector<sim::fault> faults = {})
 {
     sim::reset(device_with(std::move(faults)));
-    return test::capture([&] {
-        return smc::write_smc(smc::SMC_WRITE_CMD, key, data.data(), static_cast<std::uint8_t>(data.size()));
-    });
+    return test::capture(
+        [&] { return smc::write_smc(smc::SMC_WRITE_CMD, key, data.data(), static_cast<std::uint8_t>(data.size())); });
 }
 
 std::vector<std::uint8_t> key_data(const char* name)
@@ -109,12 +108,8 @@ TEST(WriteOption, TargetLineShowsTheBytesWritten)
         std::vector<std::uint8_t> stored;
     };
     const accepted cases[] = {
-        {{"255"}, "ff", {0xff, 0x41}},
-        {{"-1"}, "ff", {0xff, 0x41}},
-        {{"-128"}, "80", {0x80, 0x41}},
-        {{"+7"}, "07", {0x07, 0x41}},
-        {{"  12"}, "0c", {0x0c, 0x41}},
-        {{"0"}, "00", {0x00, 0x41}},
+        {{"255"}, "ff", {0xff, 0x41}},      {{"-1"}, "ff", {0xff, 0x41}},   {{"-128"}, "80", {0x80, 0x41}},
+        {{"+7"}, "07", {0x07, 0x41}},       {{"  12"}, "0c", {0x0c, 0x41}}, {{"0"}, "00", {0x00, 0x41}},
         {{"1", "2"}, "0102", {0x01, 0x02}},
     };
     for (const accepted& c : cases) {
@@ -143,13 +138,25 @@ TEST(WriteOption, OneValueWritesOneByteWhateverTheKeyLength)
 
 TEST(WriteOption, BadValuesAreRefusedBeforeAnyPortAccess)
 {
-    const std::vector<std::string> bad = {"0x20", "12abc", "", "abc", "7 ", "256", "300", "-129", "-", "+",
-                                          " ", "1.5", "99999999999999999999999", "-99999999999999999999999"};
+    const std::vector<std::string> bad = {"0x20",
+                                          "12abc",
+                                          "",
+                                          "abc",
+                                          "7 ",
+                                          "256",
+                                          "300",
+                                          "-129",
+                                          "-",
+                                          "+",
+                                          " ",
+                                          "1.5",
+                                          "99999999999999999999999",
+                                          "-99999999999999999999999"};
     for (const std::string& value : bad) {
         for (const bool first : {true, false}) {
             SCOPED_TRACE("\"" + value + (first ? "\" first" : "\" second"));
-            const std::vector<std::string> args =
-                first ? std::vector<std::string>{"smckey", "DEMO", value} : std::vector<std::string>{"smckey", "DEMO", "5", value};
+            const std::vector<std::string> args = first ? std::vector<std::string>{"smckey", "DEMO", value}
+                                                        : std::vector<std::string>{"smckey", "DEMO", "5", value};
             const test::outcome r = test::run_command(args, test::default_device());
             EXPECT_EQ(r.status, smckey::RUN_USAGE);
             EXPECT_EQ(r.out, "");
@@ -161,9 +168,9 @@ TEST(WriteOption, BadValuesAreRefusedBeforeAnyPortAccess)
 
 TEST(WriteOption, ThreeOrMoreValuesAreRefusedBeforeAnyPortAccess)
 {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"smckey", "DEMO", "1", "2", "3"}, {"smckey", "DEMO", "1", "2", "3", "4"},
-          {"smckey", "DEMO", "x", "y", "z"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"smckey", "DEMO", "1", "2", "3"},
+                                                 {"smckey", "DEMO", "1", "2", "3", "4"},
+                                                 {"smckey", "DEMO", "x", "y", "z"}}) {
         const test::outcome r = test::run_command(args, test::default_device());
         EXPECT_EQ(r.status, smckey::RUN_USAGE);
         EXPECT_EQ(r.out, "");

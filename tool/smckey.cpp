@@ -70,8 +70,7 @@ int run(int argc, const char* const* argv)
     std::uint8_t values[MAX_VALUES] = {};
     for (int i = 0; i < value_count; ++i) {
         if (!parse_value(argv[2 + i], values[i])) {
-            std::fprintf(stderr, "\ninvalid value \"%s\": expected a decimal number from -128 to 255\n\n",
-                         argv[2 + i]);
+            std::fprintf(stderr, "\ninvalid value \"%s\": expected a decimal number from -128 to 255\n\n", argv[2 + i]);
             return RUN_USAGE;
         }
     }
