@@ -153,10 +153,13 @@ class RealSmckey : public ::testing::Test {
     }
     test::outcome run(const std::vector<std::string>& args)
     {
+        // Any wrapper goes inside setpriv, so that it too runs unprivileged.
         std::vector<std::string> all(prefix_.begin() + 1, prefix_.end());
+        const std::vector<std::string> wrapper = test::wrapper();
+        all.insert(all.end(), wrapper.begin(), wrapper.end());
         all.push_back(binary_);
         all.insert(all.end(), args.begin(), args.end());
-        return test::run_process(prefix_.front(), all);
+        return test::run_process(prefix_.front(), all, {}, false);
     }
     std::vector<std::string> prefix_;
     std::string dir_;

@@ -99,10 +99,15 @@ outcome run_command(const std::vector<std::string>& args, const sim::config& cfg
     return capture([&argv] { return smckey::run(static_cast<int>(argv.size()) - 1, argv.data()); });
 }
 
-outcome run_process(const std::string& program, const std::vector<std::string>& args,
-                    const std::vector<std::string>& env)
+std::vector<std::string> wrapper()
 {
-    std::vector<std::string> command = words(std::getenv("SMCKEY_TEST_WRAPPER"));
+    return words(std::getenv("SMCKEY_TEST_WRAPPER"));
+}
+
+outcome run_process(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env, bool wrapped)
+{
+    std::vector<std::string> command = wrapped ? wrapper() : std::vector<std::string>{};
     command.push_back(program);
     command.insert(command.end(), args.begin(), args.end());
 
@@ -161,12 +166,7 @@ std::vector<std::string> unprivileged_prefix()
     std::vector<std::string> check(prefix.begin() + 1, prefix.end());
     check.insert(check.end(), {"/bin/grep", "-E", "^Cap(Eff|Prm|Amb):"});
     check.push_back("/proc/self/status");
-    const char* wrapper = std::getenv("SMCKEY_TEST_WRAPPER");
-    ::unsetenv("SMCKEY_TEST_WRAPPER");
-    const outcome seen = run_process("setpriv", check);
-    if (wrapper != nullptr) {
-        ::setenv("SMCKEY_TEST_WRAPPER", wrapper, 1);
-    }
+    const outcome seen = run_process("setpriv", check, {}, false);
     const std::string none = "CapPrm:\t0000000000000000\nCapEff:\t0000000000000000\n";
     if (seen.status != 0 || seen.out.find(none) == std::string::npos ||
         seen.out.find("CapAmb:\t0000000000000000\n") == std::string::npos) {

@@ -30,11 +30,14 @@ outcome run_command(const std::vector<std::string>& args, const sim::config& cfg
 // A device with the default keys and the virtual clock.
 sim::config default_device();
 
+// The words of SMCKEY_TEST_WRAPPER (e.g. a valgrind command line), under
+// which the process tests run the programs they test.
+std::vector<std::string> wrapper();
+
 // Runs a program as a real process with only PATH and `env` in its
-// environment. When SMCKEY_TEST_WRAPPER is set (e.g. to a valgrind command
-// line), the program runs under it.
+// environment, under wrapper() unless `wrapped` is false.
 outcome run_process(const std::string& program, const std::vector<std::string>& args,
-                    const std::vector<std::string>& env = {});
+                    const std::vector<std::string>& env = {}, bool wrapped = true);
 
 // The words that make the real smckey run with no capabilities and no way to
 // gain any, so that its ioperm is refused on any machine. Empty when this
