@@ -198,36 +198,38 @@ void on_out(std::uint8_t value, std::uint16_t port)
     dev.write_fault = (command || expected) ? find_fault(dev.transaction, dev.position) : nullptr;
 }
 
+// The status a fault shows instead of `normal`. `tries` counts the writes of
+// a written byte so far, or the polls of a supplied one; `polls` counts the
+// polls since the last write or handover.
+std::uint8_t faulted(const fault* f, std::uint8_t normal, unsigned tries, unsigned polls)
+{
+    if (f == nullptr) {
+        return normal;
+    }
+    switch (f->kind) {
+    case fault_kind::refuse:
+    case fault_kind::silent:
+        return STATUS_NONE;
+    case fault_kind::refuse_n:
+        return tries <= f->count ? STATUS_NONE : normal;
+    case fault_kind::busy:
+        return smc::SMC_STATUS_BUSY;
+    case fault_kind::busy_n:
+        return polls <= f->count ? smc::SMC_STATUS_BUSY : normal;
+    case fault_kind::status:
+        return f->status;
+    }
+    return normal;
+}
+
 std::uint8_t poll_write()
 {
     const unsigned polls = ++dev.write_polls;
-    const fault* f = dev.write_fault;
-    const unsigned busy_polls = (f != nullptr && f->kind == fault_kind::busy_n) ? f->count : dev.cfg.busy_polls;
-    std::uint8_t status = polls <= busy_polls ? smc::SMC_STATUS_BUSY : smc::SMC_STATUS_ACCEPTED;
+    std::uint8_t normal = polls <= dev.cfg.busy_polls ? smc::SMC_STATUS_BUSY : smc::SMC_STATUS_ACCEPTED;
     if (!dev.write_acceptable) {
-        status = STATUS_NONE;
+        normal = STATUS_NONE;
     }
-    if (f != nullptr) {
-        switch (f->kind) {
-        case fault_kind::refuse:
-        case fault_kind::silent:
-            status = STATUS_NONE;
-            break;
-        case fault_kind::refuse_n:
-            if (dev.attempts <= f->count) {
-                status = STATUS_NONE;
-            }
-            break;
-        case fault_kind::busy:
-            status = smc::SMC_STATUS_BUSY;
-            break;
-        case fault_kind::busy_n:
-            break;
-        case fault_kind::status:
-            status = f->status;
-            break;
-        }
-    }
+    const std::uint8_t status = faulted(dev.write_fault, normal, dev.attempts, polls);
     const bool taken = (status & smc::SMC_STATUS_BUSY) == 0 && (status & smc::SMC_STATUS_ACCEPTED) != 0;
     const bool refused = (status & (smc::SMC_STATUS_BUSY | smc::SMC_STATUS_ACCEPTED)) == 0;
     if (taken) {
@@ -246,28 +248,8 @@ std::uint8_t poll_supply()
         return smc::SMC_STATUS_DATA_READY;
     }
     const unsigned polls = ++dev.supply_polls;
-    const fault* f = find_fault(dev.transaction, POS_DATA + dev.supplied);
-    std::uint8_t status = polls <= dev.cfg.ready_polls ? STATUS_NONE : smc::SMC_STATUS_DATA_READY;
-    if (f != nullptr) {
-        switch (f->kind) {
-        case fault_kind::refuse:
-        case fault_kind::silent:
-            status = STATUS_NONE;
-            break;
-        case fault_kind::refuse_n:
-            status = polls <= f->count ? STATUS_NONE : smc::SMC_STATUS_DATA_READY;
-            break;
-        case fault_kind::busy:
-            status = smc::SMC_STATUS_BUSY;
-            break;
-        case fault_kind::busy_n:
-            status = polls <= f->count ? smc::SMC_STATUS_BUSY : smc::SMC_STATUS_DATA_READY;
-            break;
-        case fault_kind::status:
-            status = f->status;
-            break;
-        }
-    }
+    const std::uint8_t normal = polls <= dev.cfg.ready_polls ? STATUS_NONE : smc::SMC_STATUS_DATA_READY;
+    const std::uint8_t status = faulted(find_fault(dev.transaction, POS_DATA + dev.supplied), normal, polls, polls);
     dev.announced = (status & smc::SMC_STATUS_DATA_READY) != 0;
     return status;
 }

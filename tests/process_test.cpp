@@ -26,12 +26,20 @@ std::string read_file(const std::string& path)
     return text.str();
 }
 
-TEST(SimProcess, DemoPrintsTheTwoLines)
+TEST(SimProcess, DefaultKeysPrintExactly)
 {
-    const test::outcome r = test::run_process(sim_bin, {"DEMO"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "  type=\"ab\\x00 \" length=2 flags=90\n  data=\"\\x01A\"\n");
-    EXPECT_EQ(r.err, "");
+    const std::pair<const char*, std::string> cases[] = {
+        {"DEMO", "  type=\"ab\\x00 \" length=2 flags=90\n  data=\"\\x01A\"\n"},
+        {"NONE", "  type=\"void\" length=0 flags=0\n  data=\"\"\n"},
+        {"HIGH", "  type=\"\\x7f\\x80\\xfe\\xff\" length=8 flags=c3\n  data=\"\\x7f\\x80\\xff\\x1f ~\"\\\"\n"},
+    };
+    for (const auto& [key, out] : cases) {
+        SCOPED_TRACE(key);
+        const test::outcome r = test::run_process(sim_bin, {key});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 TEST(SimProcess, UsageNamesTheProgramAsInvokedAndTouchesNoPort)
