@@ -77,6 +77,15 @@ TEST(SimProcess, FailingInformationAndDataReads)
     EXPECT_EQ(r.err, "wait_read() fail: 0xfe\nDEMO: read data[0] fail\n\nread_smc get_key_data error\n\n");
 }
 
+TEST(SimProcess, FailureLinesFollowTheLinesPrintedBeforeThemInOneStream)
+{
+    // Standard error joined to standard output, a pipe like `smckey ... 2>&1 | less`.
+    const test::outcome r = test::run_process("/bin/sh", {"-c", "exec \"$0\" DEMO 7 2>&1 | cat", sim_bin},
+                                              {"SMCKEY_SIM_CLOCK=virtual", "SMCKEY_SIM_FAULTS=2.6=busy"}, false);
+    EXPECT_EQ(r.out, "  type=\"ab\\x00 \" length=2 flags=90\n  data=\"\\x01A\"\ntarget value: 07\n"
+                     "send_byte(0x07, 0x0300) fail: 0x02\nDEMO: write data fail\n\nwrite_smc get_key_data error\n\n");
+}
+
 TEST(SimProcess, KeysFromTheEnvironmentReplaceTheDefaults)
 {
     const test::outcome r =

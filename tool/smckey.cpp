@@ -89,6 +89,10 @@ int run(int argc, const char* const* argv)
     std::fputs("  type=\"", stdout);
     print_escaped(info.type, 4);
     std::printf("\" length=%u flags=%x\n", static_cast<unsigned>(info.length), static_cast<unsigned>(info.flags));
+    // Each line goes out before the next transaction, so that when standard
+    // output and standard error share a file or a pipe, a failure's lines
+    // follow the lines printed before it.
+    std::fflush(stdout);
 
     // Room for the longest length the information can report.
     std::uint8_t data[255] = {};
@@ -99,6 +103,7 @@ int run(int argc, const char* const* argv)
     std::fputs("  data=\"", stdout);
     print_escaped(data, info.length);
     std::fputs("\"\n", stdout);
+    std::fflush(stdout);
 
     if (value_count == 0) {
         return RUN_OK;
@@ -109,6 +114,7 @@ int run(int argc, const char* const* argv)
     } else {
         std::printf("target value: %02x%02x\n", static_cast<unsigned>(values[0]), static_cast<unsigned>(values[1]));
     }
+    std::fflush(stdout);
     if (smc::write_smc(smc::SMC_WRITE_CMD, key, values, static_cast<std::uint8_t>(value_count)) != 0) {
         std::fputs("\nwrite_smc get_key_data error\n\n", stderr);
         return RUN_WRITE_FAIL;
