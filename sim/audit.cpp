@@ -1,7 +1,5 @@
 #include "sim/audit.hpp"
 
-#include <cstdio>
-
 #include "smc/smc.hpp"
 
 namespace sim {

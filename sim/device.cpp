@@ -188,14 +188,16 @@ void on_out(std::uint8_t value, std::uint16_t port)
     } else if (port != smc::SMC_DATA_PORT) {
         return;
     }
-    const bool expected = dev.open && dev.position != POS_COMMAND && !dev.supplying && dev.position != POS_CLOSED;
-    const bool command = port == smc::SMC_CMD_PORT;
+    // A command byte always has a place; a data-port byte only where the
+    // transaction expects one from the tool.
+    const bool placed = port == smc::SMC_CMD_PORT ||
+                        (dev.open && dev.position != POS_COMMAND && !dev.supplying && dev.position != POS_CLOSED);
     ++dev.attempts;
     dev.write_pending = true;
     dev.written = value;
     dev.write_polls = 0;
-    dev.write_acceptable = (command || expected) && acceptable(value, dev.position);
-    dev.write_fault = (command || expected) ? find_fault(dev.transaction, dev.position) : nullptr;
+    dev.write_acceptable = placed && acceptable(value, dev.position);
+    dev.write_fault = placed ? find_fault(dev.transaction, dev.position) : nullptr;
 }
 
 // The status a fault shows instead of `normal`. `tries` counts the writes of

@@ -65,7 +65,6 @@ TEST(SimProcess, RefusedPortAccess)
 
 TEST(SimProcess, FailingInformationAndDataReads)
 {
-    const std::vector<std::string> virtual_clock = {"SMCKEY_SIM_CLOCK=virtual"};
     test::outcome r = test::run_process(sim_bin, {"DEMO"}, {"SMCKEY_SIM_CLOCK=virtual", "SMCKEY_SIM_FAULTS=0.0=busy"});
     EXPECT_EQ(r.status, 253);
     EXPECT_EQ(r.out, "");
